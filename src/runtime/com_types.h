@@ -29,6 +29,8 @@ using LPWSTR = WCHAR*;
 using LPCWSTR = const WCHAR*;
 using LPVOID = void*;
 using LPCVOID = const void*;
+using LPCBYTE = const BYTE*;
+using HANDLE = void*;
 using PVOID = void*;
 using PCCOR_SIGNATURE = const uint8_t*;
 using PCOR_SIGNATURE = uint8_t*;
@@ -51,6 +53,14 @@ using REFCLSID = const CLSID&;
 
 inline bool operator==(const GUID& a, const GUID& b) { return std::memcmp(&a, &b, sizeof(GUID)) == 0; }
 inline bool operator!=(const GUID& a, const GUID& b) { return !(a == b); }
+
+// Values of the 32-bit BOOL. Left alone where a system header already has them as macros.
+#ifndef TRUE
+constexpr BOOL TRUE = 1;
+#endif
+#ifndef FALSE
+constexpr BOOL FALSE = 0;
+#endif
 
 constexpr bool SUCCEEDED(HRESULT hr) { return hr >= 0; }
 constexpr bool FAILED(HRESULT hr) { return hr < 0; }

@@ -1,0 +1,100 @@
+// The one profiler object of the process, created by the class factory when the
+// runtime loads the library. It decides in Initialize whether this process is
+// profiled, and then receives the runtime's callbacks on the runtime's threads.
+//
+// Process-wide facts that lower layers read (runtime flavour, attached, shutting
+// down, the runtime's info interface) live in runtime/profiler_state.h; the statics
+// below are the same objects under the names the profiler uses.
+#pragma once
+
+#include <atomic>
+#include <cstdint>
+#include <string>
+
+#include <boost/property_tree/ptree.hpp>
+#include <boost/shared_ptr.hpp>
+
+#include "logging/log_sink.h"
+#include "logging/wtracing_scope.h"
+#include "profiler/callback_impl.h"
+#include "runtime/com_ptr.h"
+#include "runtime/profiler_info.h"
+#include "runtime/profiler_state.h"
+
+class CClrProfiler final : public NimbrelCorProfilerCallbackImpl {
+public:
+    CClrProfiler();
+    ~CClrProfiler();
+    CClrProfiler(const CClrProfiler&) = delete;
+    CClrProfiler& operator=(const CClrProfiler&) = delete;
+
+    // IUnknown
+    HRESULT QueryInterface(REFIID riid, void** ppvObject) override;
+    ULONG AddRef() override;
+    ULONG Release() override;
+
+    // Lifecycle
+    HRESULT Initialize(IUnknown* pICorProfilerInfoUnk) override;
+    HRESULT Shutdown() override;
+    HRESULT InitializeForAttach(IUnknown* pCorProfilerInfoUnk, void* pvClientData, UINT cbClientData) override;
+    HRESULT ProfilerAttachComplete() override;
+    HRESULT ProfilerDetachSucceeded() override;
+
+    static bool IsAttached() { return is_attached_.load(std::memory_order_acquire); }
+    static bool IsCoreCLR() { return is_coreclr_.load(std::memory_order_acquire); }
+
+    // Queries the runtime's info interface for another profiler-info interface.
+    template <typename Interface>
+    static HRESULT GetGlobalProfilingInterface(com_ptr<Interface>& result);
+
+    // Asks ICorProfilerInfo3 which runtime this is; sets is_core_clr.
+    static HRESULT GetRuntimeInformation(bool& is_core_clr);
+
+    // Configuration file
+    int LoadAgentConfig(boost::property_tree::ptree& tree);
+    bool ReadKey(const boost::property_tree::ptree& tree, const std::string& key, std::string& value);
+    bool CheckKey(const std::string& key, const std::string& expected);
+    void ReadLogConfiguration();
+    bool EnableInstrumentationLoggingLibraries();
+    bool IsDynamicLoaderEnabled();
+
+    // Activation decision
+    int ShouldTrace();
+    bool DotnetInvokedWithCommandOrOption();
+    void LogEnvironmentInfo();
+
+    // Event subscription and target table
+    HRESULT MonitorJitCompilation();
+    void ConfigureInstrumentationTargets();
+
+    // The runtime's info interface, reachable from static code and free functions.
+    static inline com_ptr<ICorProfilerInfo>& g_profiler_info = profiler_state::profiler_info;
+    static inline std::atomic<bool>& is_coreclr_ = profiler_state::is_coreclr;
+    static inline std::atomic<bool>& is_attached_ = profiler_state::is_attached;
+    static inline std::atomic<bool>& is_shutting_down_ = profiler_state::is_shutting_down;
+    static wtracing_scope scope;
+
+    com_ptr<ICorProfilerInfo> profiler_info_;
+    bool web_module_enabled_ = false;
+    bool disable_inlining_ = false;
+    bool disable_optimizations_ = false;
+    bool disable_transparency_checks_ = false;
+    bool security_transparency_instrumentation_ = false;
+    bool log_trace_id_enabled_ = false;
+    bool insert_log_trace_id_ = false;
+    bool add_attribute_log_trace_id_ = false;
+    boost::shared_ptr<log_sink> log_sink_;
+    bool mscorlib_loaded_ = false;
+    bool dynamic_framework_loader_ = false;
+    bool mvc_instrumentation_ = true;
+    bool mvc_view_instrumentation_ = true;
+
+    // The mask of runtime events asked for, from the option flags.
+    DWORD EventMask() const;
+
+private:
+    HRESULT InitializeActivation(IUnknown* info_unknown);
+    void ReadOptions();
+
+    std::atomic<int64_t> ref_count_{0};
+};
