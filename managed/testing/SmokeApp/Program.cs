@@ -4,6 +4,8 @@
 using System;
 using System.IO;
 using System.Linq;
+using System.Diagnostics;
+using System.Runtime.CompilerServices;
 using System.Runtime.InteropServices;
 
 static class Program
@@ -43,6 +45,18 @@ static class Program
                 NativeLibrary.GetExport(handle, "IsProfilerAttached"));
             attached = fn().ToString();
         }
-        File.WriteAllText(reportPath, $"mapped={(mapped ? 1 : 0)}\nattached={attached}\n");
+        File.WriteAllText(reportPath,
+            $"mapped={(mapped ? 1 : 0)}\nattached={attached}\nruntime={Environment.Version}\ninlined={(InlinedFrames() ? 1 : 0)}\n");
     }
+
+    // Outer is compiled fully optimised at once, so the JIT inlines Inner into it unless
+    // inlining was switched off for the process: then Inner shows up as a frame of its own.
+    [MethodImpl(MethodImplOptions.AggressiveOptimization | MethodImplOptions.NoInlining)]
+    static bool InlinedFrames() => Inner() == OuterFrames();
+
+    [MethodImpl(MethodImplOptions.AggressiveInlining)]
+    static int Inner() => new StackTrace().FrameCount;
+
+    [MethodImpl(MethodImplOptions.NoInlining)]
+    static int OuterFrames() => new StackTrace().FrameCount - 1;
 }
