@@ -53,5 +53,5 @@ for target in "${targets[@]}"; do
     echo "fuzz: $target failed; the input is in $artifacts/ and the log in $log" >&2
     exit 1
   fi
-  grep -E '^#[0-9]+ +DONE|^stat::number_of_executed_units|^Done ' "$log" || tail -n 3 "$log"
+  grep -E '^#[0-9]+[[:space:]]+DONE|^stat::number_of_executed_units|^Done ' "$log" || tail -n 3 "$log"
 done
