@@ -230,6 +230,7 @@ HRESULT CClrProfiler::Shutdown() {
         ReportEventLog(Debug, L"Shudown Nimbrel Profiler. Stop logging system.");
         scope.trace_f(Debug, L"CClrProfiler::Shutdown(): Shudown Nimbrel Profiler. Stop logging system.");
         is_shutting_down_ = true;
+        GetSnapshotWorker().Stop();
         if (log_sink_) stop_logging(log_sink_);
         return S_OK;
     } catch (...) {

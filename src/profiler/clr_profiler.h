@@ -20,6 +20,12 @@
 #include "runtime/com_ptr.h"
 #include "runtime/profiler_info.h"
 #include "runtime/profiler_state.h"
+#include "sampling/function_name_info.h"
+#include "sampling/managed_thread_map.h"
+#include "sampling/nimbrel_function_names.h"
+#include "sampling/snapshot_completion.h"
+#include "sampling/snapshot_mark.h"
+#include "sampling/snapshot_worker.h"
 
 class CClrProfiler final : public NimbrelCorProfilerCallbackImpl {
 public:
@@ -91,6 +97,41 @@ public:
 
     // The mask of runtime events asked for, from the option flags.
     DWORD EventMask() const;
+
+    // Threads and sampling: thin forwards to the sampling layer (definitions in
+    // clr_profiler_sampling.cpp). Nothing thrown inside reaches the runtime.
+    HRESULT ThreadCreated(ThreadID threadId) override;
+    HRESULT ThreadDestroyed(ThreadID threadId) override;
+    HRESULT ThreadAssignedToOSThread(ThreadID managedThreadId, DWORD osThreadId) override;
+
+    static void SetNativeThreadToManagedThread(int32_t nativeThreadId, ThreadID managedThreadId);
+    static ThreadID GetManagedThreadFromNativeThread(int32_t nativeThreadId);
+    static bool RemoveManagedThreadFromMap(ThreadID managedThreadId);
+    static void SetSnapshotMappedManagedThreadID(ThreadID managedThreadId);
+    static ThreadID GetSnapshotMappedManagedThreadID();
+    static SnapshotWorker& GetSnapshotWorker();
+    // 0 taken, 1 shutting down, 2 unknown native thread, -1 not served by the worker,
+    // any other positive value the failing status of the walk (see take_snapshot.h).
+    static int32_t TakeSnapshot(int32_t nativeThreadId, std::vector<uint64_t>& functionIds);
+    static HRESULT Thread_Do_Stack_Snapshot(uint64_t threadId);
+    static HRESULT NimbrelDoSnapshotCallback(FunctionID funcId, UINT_PTR ip, COR_PRF_FRAME_INFO frameInfo,
+                                             ULONG32 contextSize, BYTE context[], void* clientData);
+    static int32_t GetFunctionNames(std::vector<function_name_info>& functionNameInfos);
+    static HRESULT Thread_Function_Names_App(NimbrelFunctionNames* request);
+
+    static inline std::map<uint32_t, ThreadID>& m_nativeIdMappedToManagedThreadId =
+        managed_thread_map::process().m_nativeIdMappedToManagedThreadId;
+    static inline ThreadID& m_snapShotThread = snapshot_mark::process().m_snapShotThread;
+    static inline std::mutex& snapshotJobMutex = snapshot_completion::process().snapshotJobMutex;
+    static inline std::condition_variable& snapshot_thread_cv = snapshot_completion::process().snapshot_thread_cv;
+    static inline bool& snapShotComplete = snapshot_completion::process().snapShotComplete;
+    // End of threads and sampling.
+
+    // Embedded loader: hands managed code the addresses and sizes of the loader
+    // assembly and its symbols inside the library (definitions in loader_exports.cpp).
+    static void GetAssemblyAndSymbolsBytes(BYTE** pAssemblyArray, int32_t* pAssemblySize, BYTE** pSymbolsArray,
+                                           int32_t* pSymbolsSize);
+    // End of embedded loader.
 
 private:
     HRESULT InitializeActivation(IUnknown* info_unknown);
