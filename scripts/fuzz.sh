@@ -5,6 +5,7 @@
 #
 #   scripts/fuzz.sh [seconds] [target...]
 #
+# Every directory tests/fuzz/corpus/<target>/ names a target; without names, all run.
 # New inputs go to a scratch corpus under the build tree; the committed seeds are only
 # read. A crash leaves its input in build-fuzz/fuzz-artifacts/<target>/ and fails the
 # script. Set NIMBREL_FUZZ_BUILD_DIR to build elsewhere, NIMBREL_JOBS for parallelism.
@@ -15,10 +16,11 @@ jobs="${NIMBREL_JOBS:-$(nproc)}"
 seconds="${1:-30}"
 shift || true
 
-all_targets=(fuzz_sig_parser fuzz_method_decoder fuzz_method_composer)
 targets=("$@")
 if ((${#targets[@]} == 0)); then
-  targets=("${all_targets[@]}")
+  for corpus in "$root"/tests/fuzz/corpus/*/; do
+    targets+=("$(basename "$corpus")")
+  done
 fi
 # Unit tests of the code the targets cover, run under the same sanitizers.
 unit_tests=(metadata/metadata_tests il/il_tests)

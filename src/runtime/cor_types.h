@@ -397,7 +397,12 @@ struct COR_SECATTR {
 // its code size in the upper six bits of its single byte.
 constexpr BYTE CorILMethod_TinyFormat = 0x2;
 constexpr BYTE CorILMethod_FatFormat = 0x3;
-constexpr BYTE CorILMethod_FormatMask = 0x3;
+// The fat format is told by the low three bits; a tiny header uses only the low two
+// (its third bit is already part of the code size).
+constexpr BYTE CorILMethod_FormatShift = 3;
+constexpr BYTE CorILMethod_FormatMask = 0x7;
+constexpr BYTE CorILMethod_TinyFormatMask = 0x3;
+constexpr BYTE CorILMethod_CompressedIL = 0x40;
 constexpr BYTE CorILMethod_TinyFormat_Shift = 2;
 constexpr BYTE CorILMethod_MoreSects = 0x8;
 constexpr BYTE CorILMethod_InitLocals = 0x10;

@@ -99,6 +99,8 @@ COMPOSER = {
     "shift_two_sections": control(0x31, 0, 4, 8) + BODIES["fat_two_eh_sections"],
     "insert_into_filter_block": control(0x70, 8, 4, 16) + fat_body(bytes(16), [fat_section([FILTER])]),
     "dump_fat_with_clauses": control(0x77, 0, 0, 0) + BODIES["fat_fat_eh"],
+    # Found by fuzzing: an empty body copied into an empty (null) buffer.
+    "set_empty_body_into_empty_buffer": control(0x02, 0, 0, 0),
 }
 
 

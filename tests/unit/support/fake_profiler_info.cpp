@@ -20,11 +20,11 @@ uint32_t read_u32(const BYTE* p) { return p[0] | p[1] << 8 | p[2] << 16 | static
 // bytes. This is what the runtime reads of a body handed to SetILFunctionBody.
 std::optional<ULONG> il_method_length(const BYTE* body, ULONG available) {
     if (available == 0) return std::nullopt;
-    if ((body[0] & CorILMethod_FormatMask) == CorILMethod_TinyFormat) {
+    if ((body[0] & CorILMethod_TinyFormatMask) == CorILMethod_TinyFormat) {
         const ULONG length = 1 + (body[0] >> CorILMethod_TinyFormat_Shift);
         return length <= available ? std::optional(length) : std::nullopt;
     }
-    if ((body[0] & CorILMethod_FormatMask) != CorILMethod_FatFormat || available < 12) return std::nullopt;
+    if ((body[0] & CorILMethod_TinyFormatMask) != CorILMethod_FatFormat || available < 12) return std::nullopt;
     const ULONG header = (body[1] >> 4) * 4u;
     uint64_t end = header + static_cast<uint64_t>(read_u32(body + 4));
     if (header < 12 || end > available) return std::nullopt;
