@@ -95,6 +95,12 @@ public:
     HRESULT DefineMethod(mdTypeDef td, LPCWSTR szName, DWORD dwMethodFlags, PCCOR_SIGNATURE pvSigBlob,
                          ULONG cbSigBlob, ULONG ulCodeRVA, DWORD dwImplFlags, mdMethodDef* pmd) override;
     HRESULT DefineTypeRefByName(mdToken tkResolutionScope, LPCWSTR szName, mdTypeRef* ptr) override;
+    // Added for the IL rewriter's tests (fake_define_import_type.cpp): a TypeRef in this
+    // module for a top-level typedef of another scope, under this module's AssemblyRef
+    // of that scope's assembly (found by name, else defined). The hash is not kept.
+    HRESULT DefineImportType(IMetaDataAssemblyImport* pAssemImport, const void* pbHashValue, ULONG cbHashValue,
+                             IMetaDataImport* pImport, mdTypeDef tdImport, IMetaDataAssemblyEmit* pAssemEmit,
+                             mdTypeRef* ptr) override;
     HRESULT DefineMemberRef(mdToken tkImport, LPCWSTR szName, PCCOR_SIGNATURE pvSigBlob, ULONG cbSigBlob,
                             mdMemberRef* pmr) override;
     HRESULT GetTokenFromSig(PCCOR_SIGNATURE pvSig, ULONG cbSig, mdSignature* pmsig) override;
