@@ -67,6 +67,47 @@ HRESULT enumerate_all(IMetaDataImport* import, std::vector<mdToken>& tokens, con
     return hr;
 }
 
+// The log lines of one name lookup; each takes the wanted name first.
+struct lookup_texts {
+    const wchar_t* function;     // the helper's own scope
+    const wchar_t* list_failed;  // Error: the rows could not be listed (name, status, text)
+    const wchar_t* searching;    // Debug: the scan starts (name)
+    const wchar_t* not_found;    // Error: no row has the name (name, status, text)
+};
+
+// The lookups share one shape: list the rows, read each row's name (rows whose
+// properties cannot be read are skipped), and stop at the first exact match. "Not
+// found" is E_INVALIDARG with the token left at `nil`.
+template <class ListRows, class ReadName, class LogCandidate, class LogFound>
+HRESULT lookup_by_name(IMetaDataImport* import, const std::wstring& name, mdToken nil, mdToken* token,
+                       const lookup_texts& texts, ListRows list_rows, ReadName read_name, LogCandidate log_candidate,
+                       LogFound log_found) {
+    if (token == nullptr) return E_POINTER;
+    *token = nil;
+    if (import == nullptr) return E_POINTER;
+    if (name.empty()) return E_INVALIDARG;
+    const wtracing_scope scope = helper_scope(texts.function);
+    std::vector<mdToken> rows;
+    HRESULT hr = list_rows(rows);
+    if (FAILED(hr)) {
+        scope.trace_f(Error, texts.list_failed, name.c_str(), hr, hresult_text(hr));
+        return hr;
+    }
+    scope.trace_f(Debug, texts.searching, name.c_str());
+    std::wstring candidate;
+    for (const mdToken row : rows) {
+        if (!read_name(row, candidate)) continue;
+        log_candidate(scope, row, candidate);
+        if (candidate == name) {
+            log_found(scope, row);
+            *token = row;
+            return S_OK;
+        }
+    }
+    scope.trace_f(Error, texts.not_found, name.c_str(), E_INVALIDARG, hresult_text(E_INVALIDARG));
+    return E_INVALIDARG;
+}
+
 // "Type::Method" split into its two names; false for anything else.
 bool split_method_name(const std::wstring& name, std::wstring& type_name, std::wstring& method_name) {
     const size_t separator = name.find(L"::");
@@ -102,115 +143,76 @@ HRESULT get_memberrefs(IMetaDataImport* import, mdToken parent, std::vector<mdMe
 }
 
 HRESULT lookup_type(IMetaDataImport* import, const std::wstring& name, mdTypeRef* token) {
-    if (token == nullptr) return E_POINTER;
-    *token = mdTypeRefNil;
-    if (import == nullptr) return E_POINTER;
-    if (name.empty()) return E_INVALIDARG;
-    const wtracing_scope scope = helper_scope(L"lookup_type");
-    std::vector<mdTypeRef> type_refs;
-    HRESULT hr = get_typerefs(import, type_refs);
-    if (FAILED(hr)) {
-        scope.trace_f(Error, L"Failed to get type references when looking for type %s. HRESULT=0x%x (%s).",
-                      name.c_str(), hr, hresult_text(hr));
-        return hr;
-    }
-    scope.trace_f(Debug, L"----- Searching for type reference %s...", name.c_str());
+    const lookup_texts texts{L"lookup_type",
+                             L"Failed to get type references when looking for type %s. HRESULT=0x%x (%s).",
+                             L"----- Searching for type reference %s...",
+                             L"Failed to find type %s. HRESULT=0x%x (%s)."};
     WCHAR buffer[name_buffer_size];
-    std::wstring candidate;
-    for (const mdTypeRef type_ref : type_refs) {
-        mdToken resolution_scope = 0;
-        ULONG length = 0;
-        if (import->GetTypeRefProps(type_ref, &resolution_scope, buffer, name_buffer_size, &length) != S_OK ||
-            !row_name(buffer, length, candidate)) {
-            continue;
-        }
-        scope.trace_f(Trace, L"Checking type '%s' with token (%lu).", candidate.c_str(),
-                      static_cast<unsigned long>(type_ref));
-        if (candidate == name) {
+    return lookup_by_name(
+        import, name, mdTypeRefNil, token, texts, [&](std::vector<mdToken>& rows) { return get_typerefs(import, rows); },
+        [&](mdToken type_ref, std::wstring& candidate) {
+            mdToken resolution_scope = 0;
+            ULONG length = 0;
+            return import->GetTypeRefProps(type_ref, &resolution_scope, buffer, name_buffer_size, &length) == S_OK &&
+                   row_name(buffer, length, candidate);
+        },
+        [](const wtracing_scope& scope, mdToken type_ref, const std::wstring& candidate) {
+            scope.trace_f(Trace, L"Checking type '%s' with token (%lu).", candidate.c_str(),
+                          static_cast<unsigned long>(type_ref));
+        },
+        [&](const wtracing_scope& scope, mdToken type_ref) {
             scope.trace_f(Debug, L"----- Found type %s with token (%lu).", name.c_str(),
                           static_cast<unsigned long>(type_ref));
-            *token = type_ref;
-            return S_OK;
-        }
-    }
-    scope.trace_f(Error, L"Failed to find type %s. HRESULT=0x%x (%s).", name.c_str(), E_INVALIDARG,
-                  hresult_text(E_INVALIDARG));
-    return E_INVALIDARG;
+        });
 }
 
 HRESULT lookup_type_def(IMetaDataImport* import, const std::wstring& name, mdTypeDef* token) {
-    if (token == nullptr) return E_POINTER;
-    *token = mdTypeDefNil;
-    if (import == nullptr) return E_POINTER;
-    if (name.empty()) return E_INVALIDARG;
-    const wtracing_scope scope = helper_scope(L"lookup_type_def");
-    std::vector<mdTypeDef> type_defs;
-    HRESULT hr = get_typedefs(import, type_defs);
-    if (FAILED(hr)) {
-        scope.trace_f(Error, L"Failed to get type definitions when looking for type %s. HRESULT=0x%x (%s).",
-                      name.c_str(), hr, hresult_text(hr));
-        return hr;
-    }
-    scope.trace_f(Debug, L"----- Searching for type definition %s...", name.c_str());
+    const lookup_texts texts{L"lookup_type_def",
+                             L"Failed to get type definitions when looking for type %s. HRESULT=0x%x (%s).",
+                             L"----- Searching for type definition %s...",
+                             L"Failed to find type definition %s. HRESULT=0x%x (%s)."};
     WCHAR buffer[name_buffer_size];
-    std::wstring candidate;
-    for (const mdTypeDef type_def : type_defs) {
-        ULONG length = 0;
-        if (import->GetTypeDefProps(type_def, buffer, name_buffer_size, &length, nullptr, nullptr) != S_OK ||
-            !row_name(buffer, length, candidate)) {
-            continue;
-        }
-        scope.trace_f(Trace, L"Checking type definition %s with token (%lu).", candidate.c_str(),
-                      static_cast<unsigned long>(type_def));
-        if (candidate == name) {
+    return lookup_by_name(
+        import, name, mdTypeDefNil, token, texts, [&](std::vector<mdToken>& rows) { return get_typedefs(import, rows); },
+        [&](mdToken type_def, std::wstring& candidate) {
+            ULONG length = 0;
+            return import->GetTypeDefProps(type_def, buffer, name_buffer_size, &length, nullptr, nullptr) == S_OK &&
+                   row_name(buffer, length, candidate);
+        },
+        [](const wtracing_scope& scope, mdToken type_def, const std::wstring& candidate) {
+            scope.trace_f(Trace, L"Checking type definition %s with token (%lu).", candidate.c_str(),
+                          static_cast<unsigned long>(type_def));
+        },
+        [&](const wtracing_scope& scope, mdToken type_def) {
             scope.trace_f(Trace, L"----- Found type %s with token (%lu).", name.c_str(),
                           static_cast<unsigned long>(type_def));
-            *token = type_def;
-            return S_OK;
-        }
-    }
-    scope.trace_f(Error, L"Failed to find type definition %s. HRESULT=0x%x (%s).", name.c_str(), E_INVALIDARG,
-                  hresult_text(E_INVALIDARG));
-    return E_INVALIDARG;
+        });
 }
 
 HRESULT lookup_member(IMetaDataImport* import, const std::wstring& name, mdToken parent, mdMemberRef* token) {
-    if (token == nullptr) return E_POINTER;
-    *token = mdMemberRefNil;
-    if (import == nullptr) return E_POINTER;
-    if (name.empty()) return E_INVALIDARG;
-    const wtracing_scope scope = helper_scope(L"lookup_member");
-    std::vector<mdMemberRef> member_refs;
-    HRESULT hr = get_memberrefs(import, parent, member_refs);
-    if (FAILED(hr)) {
-        scope.trace_f(Error, L"Failed to get member references when looking for type %s. HRESULT=0x%x (%s).",
-                      name.c_str(), hr, hresult_text(hr));
-        return hr;
-    }
-    scope.trace_f(Debug, L"----- Searching for memmber reference %s...", name.c_str());
+    const lookup_texts texts{L"lookup_member",
+                             L"Failed to get member references when looking for type %s. HRESULT=0x%x (%s).",
+                             L"----- Searching for memmber reference %s...",
+                             L"Failed to find member reference %s. HRESULT=0x%x (%s)."};
     WCHAR buffer[name_buffer_size];
-    std::wstring candidate;
-    for (const mdMemberRef member_ref : member_refs) {
-        mdToken member_parent = 0;
-        ULONG length = 0;
-        PCCOR_SIGNATURE signature = nullptr;
-        ULONG signature_size = 0;
-        if (import->GetMemberRefProps(member_ref, &member_parent, buffer, name_buffer_size, &length, &signature,
-                                      &signature_size) != S_OK ||
-            !row_name(buffer, length, candidate)) {
-            continue;
-        }
-        if (candidate == name) {
+    PCCOR_SIGNATURE signature = nullptr;  // of the row read last, for the found line
+    ULONG signature_size = 0;
+    return lookup_by_name(
+        import, name, mdMemberRefNil, token, texts,
+        [&](std::vector<mdToken>& rows) { return get_memberrefs(import, parent, rows); },
+        [&](mdToken member_ref, std::wstring& candidate) {
+            mdToken member_parent = 0;
+            ULONG length = 0;
+            return import->GetMemberRefProps(member_ref, &member_parent, buffer, name_buffer_size, &length, &signature,
+                                             &signature_size) == S_OK &&
+                   row_name(buffer, length, candidate);
+        },
+        [](const wtracing_scope&, mdToken, const std::wstring&) {},
+        [&](const wtracing_scope& scope, mdToken member_ref) {
             scope.trace_f(Trace, L"----- Found member reference %s with signature (%s) and token (%lu).",
                           name.c_str(), array_to_hex_wstring(signature, signature_size).c_str(),
                           static_cast<unsigned long>(member_ref));
-            *token = member_ref;
-            return S_OK;
-        }
-    }
-    scope.trace_f(Error, L"Failed to find member reference %s. HRESULT=0x%x (%s).", name.c_str(), E_INVALIDARG,
-                  hresult_text(E_INVALIDARG));
-    return E_INVALIDARG;
+        });
 }
 
 HRESULT lookup_method(ICorProfilerInfo* info, ModuleID module, const std::wstring& name, mdMemberRef* token) {
