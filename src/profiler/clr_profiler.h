@@ -16,6 +16,7 @@
 
 #include "logging/log_sink.h"
 #include "logging/wtracing_scope.h"
+#include "metadata/method_info.h"
 #include "profiler/callback_impl.h"
 #include "runtime/com_ptr.h"
 #include "runtime/profiler_info.h"
@@ -132,6 +133,36 @@ public:
     static void GetAssemblyAndSymbolsBytes(BYTE** pAssemblyArray, int32_t* pAssemblySize, BYTE** pSymbolsArray,
                                            int32_t* pSymbolsSize);
     // End of embedded loader.
+
+    // Loader injection policy: the first eligible method compiled in each application
+    // domain receives the managed loader's startup IL (definitions in loader_policy.cpp).
+    // S_OK with `injected` set: the method now loads the loader and must not be rewritten
+    // again in this compilation. S_FALSE: not eligible. A failure: nothing was done; the
+    // next method of the domain is tried.
+    HRESULT InjectLoadForManagedLoader(method_info& method, bool& injected);
+    static bool IsManagedLoaderInjectedIntoDomain(AppDomainID domain);
+    static void MarkManagedLoaderInjectedIntoDomain(AppDomainID domain);
+    static void UnmarkManagedLoaderInjectedIntoDomain(AppDomainID domain);
+    HRESULT AppDomainShutdownFinished(AppDomainID appDomainId, HRESULT hrStatus) override;
+    // End of loader injection policy.
+
+    // JIT dispatch: which methods are rewritten and when, what the JIT may inline, and
+    // the core library's module (definitions in jit_dispatch.cpp). Every callback
+    // catches everything at its boundary: one Error line, the method left as the
+    // runtime had it, S_OK.
+    HRESULT JITCompilationStarted(FunctionID functionId, BOOL fIsSafeToBlock) override;
+    HRESULT JITCompilationFinished(FunctionID functionId, HRESULT hrStatus, BOOL fIsSafeToBlock) override;
+    HRESULT JITCachedFunctionSearchStarted(FunctionID functionId, BOOL* pbUseCachedFunction) override;
+    HRESULT JITInlining(FunctionID callerId, FunctionID calleeId, BOOL* pfShouldInline) override;
+    HRESULT ModuleLoadFinished(ModuleID moduleId, HRESULT hrStatus) override;
+    HRESULT ModuleUnloadFinished(ModuleID moduleId, HRESULT hrStatus) override;
+
+    // 1 when the method's full name is in the target table and, for a row with
+    // argument types, its parameters have exactly those element types.
+    static int IsMatched(method_info method);
+    // The application domain of an assembly; sets *appDomainId to 0 first.
+    HRESULT GetAssemblyAppDomain(AssemblyID assemblyId, AppDomainID* appDomainId);
+    // End of JIT dispatch.
 
 private:
     HRESULT InitializeActivation(IUnknown* info_unknown);
