@@ -11,6 +11,10 @@ rewrite_memo::claim::~claim() {
 
 rewrite_memo::claim rewrite_memo::try_claim(method_key key) {
     std::unique_lock lock(mutex_);
+    // A rewrite takes well under a millisecond; the bound only keeps a JIT thread from
+    // hanging the host should another attempt never end. Giving up leaves this
+    // compilation unrewritten, never rewritten twice.
+    const auto deadline = std::chrono::steady_clock::now() + longest_wait_;
     for (;;) {
         auto found = entries_.find(key);
         if (found == entries_.end()) {
@@ -18,7 +22,7 @@ rewrite_memo::claim rewrite_memo::try_claim(method_key key) {
             return claim(this, key);
         }
         if (found->second.current == state::done || found->second.owner == std::this_thread::get_id()) return claim();
-        attempt_ended_.wait(lock);
+        if (attempt_ended_.wait_until(lock, deadline) == std::cv_status::timeout) return claim();
     }
 }
 

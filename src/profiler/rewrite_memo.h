@@ -15,6 +15,7 @@
 // thread never waits for its own claim. Cost: one mutex and one hash lookup per call.
 #pragma once
 
+#include <chrono>
 #include <condition_variable>
 #include <mutex>
 #include <thread>
@@ -42,8 +43,13 @@ public:
         method_key key_;
     };
 
+    // `longest_wait`: how long a claim waits for another thread's attempt on the same key.
+    explicit rewrite_memo(std::chrono::milliseconds longest_wait = std::chrono::seconds(5))
+        : longest_wait_(longest_wait) {}
+
     // The right to rewrite `key`, or a claim that is not owned when an attempt has
-    // already been made (after waiting for one still running on another thread).
+    // already been made (after waiting for one still running on another thread, at
+    // most the memo's longest wait).
     claim try_claim(method_key key);
     // Records `key` as decided without rewriting it (a method that keeps its
     // precompiled code must not be rewritten at a later tier either). False when the
@@ -70,5 +76,6 @@ private:
     // Guards entries_; taken by every JIT thread and by module unloads.
     mutable std::mutex mutex_;
     std::condition_variable attempt_ended_;
+    const std::chrono::milliseconds longest_wait_;
     std::unordered_map<method_key, entry, method_key_hash> entries_;
 };

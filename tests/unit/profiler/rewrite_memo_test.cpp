@@ -56,6 +56,17 @@ TEST(RewriteMemo, SecondClaimWaitsForTheAttemptToEnd) {
     EXPECT_TRUE(installed_when_second_returned);
 }
 
+TEST(RewriteMemo, AWaitForAnAttemptThatNeverEndsGivesUpWithoutTheRight) {
+    rewrite_memo memo(std::chrono::milliseconds(50));
+    const method_key key{0x2000, 0x06000009};
+    auto stuck = memo.try_claim(key);  // never released while the other thread asks
+    ASSERT_TRUE(stuck.owned());
+    bool other_owned = true;
+    std::thread other([&] { other_owned = memo.try_claim(key).owned(); });
+    other.join();  // returns: the wait is bounded
+    EXPECT_FALSE(other_owned);
+}
+
 TEST(RewriteMemo, SameThreadAndMarkedAndForgottenKeys) {
     rewrite_memo memo;
     const method_key a{0x3000, 0x06000001}, b{0x3000, 0x06000002}, other_module{0x4000, 0x06000001};
