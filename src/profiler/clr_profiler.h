@@ -162,6 +162,10 @@ public:
     static int IsMatched(method_info method);
     // The application domain of an assembly; sets *appDomainId to 0 first.
     HRESULT GetAssemblyAppDomain(AssemblyID assemblyId, AppDomainID* appDomainId);
+    // Set when the agent's assembly has loaded in the process. Until then no method is
+    // wrapped: the wrapper's own handlers call the agent, and without it they would
+    // throw out of the application's method.
+    static inline std::atomic<bool> agent_loaded_{false};
     // End of JIT dispatch.
 
 private:

@@ -110,6 +110,16 @@ void log_dealt_with_before(const method_info& method) {
                                 method.method_token);
 }
 
+// Wrapped code calls the agent even in its exception handlers; without the agent those
+// calls throw and the application's method fails. So nothing is wrapped before the
+// agent's assembly has loaded (the loader loads it in the first method of the domain).
+bool agent_ready(const method_info& method) {
+    if (CClrProfiler::agent_loaded_.load(std::memory_order_acquire)) return true;
+    CClrProfiler::scope.trace_f(Debug, L"Method %s.%s not traced because the agent assembly is not loaded",
+                                method.type_name.c_str(), method.method_name.c_str());
+    return false;
+}
+
 void dispatch_jit_compilation(CClrProfiler& profiler, FunctionID function) {
     auto& scope = CClrProfiler::scope;
     method_info method;
@@ -125,12 +135,18 @@ void dispatch_jit_compilation(CClrProfiler& profiler, FunctionID function) {
         return;
     }
 
-    // Loader bootstrap goes here, before any wrapping: when IsDynamicLoaderEnabled()
-    // and this is the first eligible method of its application domain, the method
-    // receives the managed loader's start-up IL instead of a wrapper and the callback
-    // ends. Until that is built, applications reference the agent themselves.
+    // Loader bootstrap: the first eligible method of each application domain loads the
+    // managed loader first thing; it is not wrapped, now or when compiled again later.
+    if (profiler.IsDynamicLoaderEnabled()) {
+        bool injected = false;
+        if (profiler.InjectLoadForManagedLoader(method, injected) == S_OK && injected) {
+            rewrite_memo::process().mark(key_of(method));
+            return;
+        }
+    }
 
     if (CClrProfiler::IsMatched(method)) {
+        if (!agent_ready(method)) return;
         rewrite_memo::claim claim = rewrite_memo::process().try_claim(key_of(method));
         if (!claim.owned()) {
             log_dealt_with_before(method);
@@ -154,6 +170,7 @@ void dispatch_jit_compilation(CClrProfiler& profiler, FunctionID function) {
                           method.method_name.c_str());
             return;
         }
+        if (!agent_ready(method)) return;
         rewrite_memo::claim claim = rewrite_memo::process().try_claim(key_of(method));
         if (!claim.owned()) {
             log_dealt_with_before(method);
@@ -312,6 +329,11 @@ HRESULT CClrProfiler::ModuleLoadFinished(ModuleID moduleId, HRESULT hrStatus) {
 
         // The runtime loads the core library before any other module, on one thread;
         // the flag needs no lock.
+        if (assembly_name == L"tralo.managed.core" || assembly_name == L"tralo.managed") {
+            agent_loaded_ = true;
+            scope.trace_f(Debug, L"CClrProfiler::ModuleLoadFinished(): the agent assembly %s is loaded; methods are traced from now on.",
+                          assembly_name.c_str());
+        }
         if (!mscorlib_loaded_ && (assembly_name == L"mscorlib" || assembly_name == L"System.Private.CoreLib")) {
             mscorlib_loaded_ = true;
             method_body_instrumenter::SetMscorlibId(moduleId);

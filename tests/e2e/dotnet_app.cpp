@@ -22,6 +22,7 @@ child_options& with_profiler(child_options& options) {
     options.env["CORECLR_ENABLE_PROFILING"] = "1";
     options.env["CORECLR_PROFILER"] = profiler_clsid;
     options.env["CORECLR_PROFILER_PATH"] = profiler_library_path();
+    options.env["NIMBREL_HOME_APM_DOTNET"] = NIMBREL_E2E_AGENT_HOME;
     return options;
 }
 

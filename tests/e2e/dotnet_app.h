@@ -19,7 +19,11 @@ std::string profiler_library_path();
 // `dotnet <build>/managed/<app>/<app>.dll <args...>`.
 child_options dotnet_app(const std::string& app, const std::vector<std::string>& args = {});
 
-// Sets the three runtime variables that load the profiler into that child only.
+// Sets the three runtime variables that load the profiler into that child only, and
+// names the agent home the build prepared (the test agent in its netcoreapp3.1
+// folder), as an installation has one: the loader then starts the agent silently
+// instead of printing that it found none. Remove NIMBREL_HOME_APM_DOTNET for a run
+// without an agent.
 child_options& with_profiler(child_options& options);
 
 std::string read_file(const std::filesystem::path& path);

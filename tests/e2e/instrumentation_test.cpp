@@ -73,6 +73,9 @@ protected:
             if (traced) {
                 fs::remove_all(scratch.path() / "home" / "LogFiles" / "Nimbrel");  // keep this run's log only
                 with_profiler(options);
+                // TracedApp carries the agent itself; no installed agent home, whose
+                // loader would also answer binding requests the runtime refuses.
+                options.env["NIMBREL_HOME_APM_DOTNET"] = std::nullopt;
                 options.env["NIMBREL_CONFIG"] = (scratch.path() / "config").string();
                 options.env["WEBSITE_SITE_NAME"] = "e2e";
                 options.env["HOME"] = (scratch.path() / "home").string();

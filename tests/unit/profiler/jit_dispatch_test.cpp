@@ -169,8 +169,15 @@ protected:
         profiler_.profiler_info_ = com_ptr<ICorProfilerInfo>(&info_);
         CClrProfiler::is_attached_ = true;
         CClrProfiler::is_shutting_down_ = false;
+        // The domain holds the managed loader already, so every method compiled here
+        // goes on to the wrapping decisions (the loader bootstrap is tested on its own).
+        CClrProfiler::MarkManagedLoaderInjectedIntoDomain(info_.default_app_domain);
+        // ... and the agent it loads is there, so methods may be wrapped.
+        CClrProfiler::agent_loaded_ = true;
     }
     ~JitDispatch() override {
+        CClrProfiler::agent_loaded_ = false;
+        CClrProfiler::UnmarkManagedLoaderInjectedIntoDomain(info_.default_app_domain);
         CClrProfiler::is_attached_ = false;
         CClrProfiler::is_shutting_down_ = false;
         profiler_.profiler_info_.reset();
@@ -211,6 +218,25 @@ TEST_F(JitDispatch, TableTargetIsWrappedWithSelectionZeroBetweenItsTwoLines) {
     ASSERT_LT(at(inserting), static_cast<long>(debug.size())) << "no line: " << inserting;
     ASSERT_LT(at(inserted), static_cast<long>(debug.size())) << "no line: " << inserted;
     EXPECT_LT(at(inserting), at(inserted));
+}
+
+TEST_F(JitDispatch, NothingIsWrappedBeforeTheAgentAssemblyLoads) {
+    CClrProfiler::agent_loaded_ = false;
+    fake_module& app = info_.add_module("Console");
+    mdMethodDef token = 0;
+    FunctionID target = function(app, "dotnetcore_console_app.Program", "myfunction", {def, 0, v}, &token);
+    dispatch_log log;
+    EXPECT_EQ(compile(target), S_OK);
+    EXPECT_EQ(info_.calls("SetILFunctionBody"), 0u);
+    EXPECT_EQ(log.count_containing("Method dotnetcore_console_app.Program.myfunction not traced because the agent assembly is not loaded"), 1u);
+
+    // Once the agent has loaded, a later compilation of the same method (a higher tier)
+    // is the first attempt and wraps it.
+    fake_module& agent = info_.add_module("tralo.managed.core");
+    EXPECT_EQ(profiler_.ModuleLoadFinished(agent.module_id, S_OK), S_OK);
+    EXPECT_TRUE(CClrProfiler::agent_loaded_.load());
+    EXPECT_EQ(compile(app.add_function(token)), S_OK);
+    EXPECT_EQ(log.count_containing("===================Inserting prologue for:"), 1u);
 }
 
 TEST_F(JitDispatch, EveryCompilationOfOneMethodRewritesItOnce) {
@@ -282,7 +308,8 @@ TEST_F(JitDispatch, FailuresBeforeTheWrapLeaveTheMethodAlone) {
     }
     {
         // The domain lookup fails: logged, and the wrap goes on in domain 0.
-        info_.fail_once("GetAssemblyInfo", E_OUTOFMEMORY, 3);  // the first two name the assembly
+        // The first two name the assembly, the third finds the domain for the loader bootstrap.
+        info_.fail_once("GetAssemblyInfo", E_OUTOFMEMORY, 4);
         dispatch_log log;
         EXPECT_EQ(compile(f), S_OK);
         EXPECT_EQ(log.count("CClrProfiler::GetAssemblyAppDomain: unable to get assembly info for assembly AssemblyID=" +
