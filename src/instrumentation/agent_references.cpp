@@ -3,26 +3,12 @@
 #include <iterator>
 #include <vector>
 
+#include "instrumentation/signature_blob.h"
 #include "logging/hresult_text.h"
 #include "metadata/metadata_helper.h"
 #include "runtime/profiler_state.h"
 
 namespace {
-
-using blob = std::vector<uint8_t>;
-
-template <size_t N>
-blob to_blob(const uint8_t (&bytes)[N]) {
-    return blob(std::begin(bytes), std::end(bytes));
-}
-
-// head + the compressed class token (+ tail).
-blob with_token(const blob& head, const blob& token, const blob& tail = {}) {
-    blob out = head;
-    out.insert(out.end(), token.begin(), token.end());
-    out.insert(out.end(), tail.begin(), tail.end());
-    return out;
-}
 
 // Version 4.3.1.0 for the agent, 2.0.0.0 for the core library and "system"; neutral
 // culture, no processor or OS lists.

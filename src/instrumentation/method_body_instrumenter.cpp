@@ -1,5 +1,7 @@
 #include "instrumentation/method_body_instrumenter.h"
 
+#include "instrumentation/corlib_metadata.h"
+
 #include "il/il_rewriter.h"
 #include "instrumentation/agent_references.h"
 #include "instrumentation/method_shape.h"
@@ -14,18 +16,6 @@ namespace {
 // CORPROF_E_FUNCTION_NOT_IL: GetILFunctionBody of an abstract, extern or
 // runtime-implemented method.
 constexpr HRESULT function_not_il = hr_of(0x80131354);
-
-// The core library's metadata, opened by the first wrapping after its module is known
-// and kept for the process (the rewriter reads type definitions from it). Null until
-// then; a failure to open it only makes fewer values boxable.
-IMetaDataImport* corlib_metadata(ICorProfilerInfo* info) {
-    IMetaDataImport* corlib = ILRewriter::m_pCorLibMetaDataImport.load();
-    const ModuleID module = ILRewriter::m_mscorlibModuleId.load();
-    if (corlib != nullptr || module == 0) return corlib;
-    com_ptr<IMetaDataImport> opened;
-    if (FAILED(info->GetModuleMetaData(module, ofRead, IID_IMetaDataImport, opened.put_unknown()))) return nullptr;
-    return ILRewriter::adopt_corlib_metadata_import(std::move(opened));
-}
 
 }  // namespace
 

@@ -1,5 +1,7 @@
 #include "instrumentation/probe_helpers.h"
 
+#include "instrumentation/corlib_metadata.h"
+
 #include "instrumentation/il_emitter.h"
 #include "metadata/metadata_helper.h"
 #include "runtime/com_ptr.h"
@@ -86,13 +88,7 @@ HRESULT AddExitProbe(ILRewriter* rewriter, ModuleID module, mdMethodDef method, 
 HRESULT RewriteIL(ICorProfilerInfo* info, ICorProfilerFunctionControl* function_control, ModuleID module,
                   mdMethodDef method, int32_t n, mdToken enter_method, mdToken exit_method) {
     ILRewriter rewriter(info, function_control, module, method);
-    const ModuleID corlib_module = ILRewriter::m_mscorlibModuleId.load();
-    if (ILRewriter::m_pCorLibMetaDataImport.load() == nullptr && corlib_module != 0) {
-        com_ptr<IMetaDataImport> corlib;
-        if (SUCCEEDED(info->GetModuleMetaData(corlib_module, ofRead, IID_IMetaDataImport, corlib.put_unknown()))) {
-            ILRewriter::adopt_corlib_metadata_import(std::move(corlib));
-        }
-    }
+    corlib_metadata(info);
     HRESULT hr = open_module_metadata(info, module, rewriter);
     if (FAILED(hr)) return hr;
     hr = rewriter.Import();

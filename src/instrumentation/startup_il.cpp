@@ -1,5 +1,8 @@
 #include "instrumentation/startup_il.h"
 
+#include "instrumentation/corlib_metadata.h"
+#include "instrumentation/signature_blob.h"
+
 #include <dlfcn.h>
 
 #include <cstdlib>
@@ -19,7 +22,6 @@
 
 namespace {
 
-using blob = std::vector<uint8_t>;
 
 // static void __NBVoidMethodCall__()
 constexpr uint8_t startup_method_signature[] = {0x00, 0x00, 0x01};
@@ -50,30 +52,6 @@ constexpr DWORD startup_type_flags = tdAbstract | tdSealed;
 constexpr DWORD startup_method_flags = mdStatic;
 constexpr DWORD pinvoke_method_flags = mdPinvokeImpl | mdHideBySig | mdStatic;
 constexpr uint32_t startup_initial_max_stack = 8;
-
-template <size_t N>
-blob to_blob(const uint8_t (&bytes)[N]) {
-    return blob(std::begin(bytes), std::end(bytes));
-}
-
-// head + the compressed class token + tail.
-blob with_token(const blob& head, const blob& token, const blob& tail = {}) {
-    blob out = head;
-    out.insert(out.end(), token.begin(), token.end());
-    out.insert(out.end(), tail.begin(), tail.end());
-    return out;
-}
-
-// The core library's metadata, kept for the process once its module is known (the
-// rewriter resolves primitive type tokens through it).
-void open_corlib_metadata(ICorProfilerInfo* info) {
-    const ModuleID module = ILRewriter::m_mscorlibModuleId.load();
-    if (ILRewriter::m_pCorLibMetaDataImport.load() != nullptr || module == 0) return;
-    com_ptr<IMetaDataImport> opened;
-    if (SUCCEEDED(info->GetModuleMetaData(module, ofWrite, IID_IMetaDataImport, opened.put_unknown()))) {
-        ILRewriter::adopt_corlib_metadata_import(std::move(opened));
-    }
-}
 
 // Type and method definitions added to a loaded module are unknown to the runtime's
 // type loader until applied. Runtimes without ICorProfilerInfo7 read them as they are.
@@ -321,7 +299,7 @@ HRESULT generate_startup_method(ICorProfilerInfo* info, method_info* method, mdM
 
 HRESULT invoke_before_method(ICorProfilerInfo* info, method_info* method, mdMethodDef startup_method) {
     if (info == nullptr || method == nullptr) return E_POINTER;
-    open_corlib_metadata(info);
+    corlib_metadata(info);
 
     ILRewriter rewriter(info, nullptr, method->module_id, method->method_token);
     HRESULT hr = info->GetModuleMetaData(method->module_id, ofWrite, IID_IMetaDataImport,
